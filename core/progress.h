@@ -13,11 +13,11 @@ inline constexpr int kPositionMin = 0;
 inline constexpr int kPositionMax = 32767;
 
 struct Display {
-  std::string size;      // status bar part 0: "大小:" + KB + "KB"
-  std::string received;  // status bar part 1: "下载:" + KB + "KB"
-  std::string speed;     // status bar part 2: "速度:" + KB per second + "KB/s"
+  std::string size;      // status bar part 0: texts::kSizePrefix + total in KB + texts::kKilobytes
+  std::string received;  // status bar part 1: texts::kReceivedPrefix + KB + texts::kKilobytes
+  std::string speed;     // status bar part 2: texts::kSpeedPrefix + KB/s + texts::kKilobytesPerSecond
   int position = 0;      // progress bar position as kept, kPositionMin..kPositionMax
-  std::string percent;   // the row's progress cell: position in decimal + "%"
+  std::string percent;   // the row's progress cell: position in decimal + texts::kPercent
 };
 
 // One progress report of a download, as the file download passes it: total is the announced
