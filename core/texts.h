@@ -1,5 +1,5 @@
 // Every user-facing text of both programs. The file is UTF-8; the build compiles string literals
-// to GBK (-fexec-charset=GBK), the ANSI code page the programs run under, so each constant below
+// to GBK bytes (-fexec-charset=GB18030, GBK's superset), the ANSI code page the programs run under, so each constant below
 // holds exactly the bytes Windows shows. Keep non-ASCII texts here and nowhere else.
 #pragma once
 

@@ -4,4 +4,4 @@
 // mojibake on every Chinese Windows. "信" is D0 C5 in GBK and E4 BF A1 in UTF-8.
 static_assert(static_cast<unsigned char>(texts::kMessageCaption[0]) == 0xD0 &&
                   static_cast<unsigned char>(texts::kMessageCaption[1]) == 0xC5,
-              "core/texts.h must be compiled with -fexec-charset=GBK");
+              "core/texts.h must be compiled with -fexec-charset=GB18030");

@@ -1,0 +1,324 @@
+// UI probe for the end-to-end tests: finds a top-level window of another process by its class and
+// prints its state, answers message boxes, and sends close or key messages.
+//
+//   uiprobe wait <class> <timeout_ms>         wait until a visible window of the class exists
+//   uiprobe state <class>                     print the window and all its descendants
+//   uiprobe msgbox <timeout_ms> [keep]        print the first message box shown, then press its button
+//   uiprobe close <class>                     post WM_CLOSE
+//   uiprobe key <class> <virtual key>         post a key press to the focused control of the window
+//   uiprobe ping <class> <count> <gap_ms>     SendMessageTimeout(WM_NULL) latencies (microseconds)
+//
+// Output is one "key<TAB>value" line per fact; "\", CR and LF in values are escaped as \\, \r, \n.
+// Lists and status bars of another process answer only through memory inside that process.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Escape(const std::string& value) {
+  std::string out;
+  for (char c : value) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\n') out += "\\n";
+    else out += c;
+  }
+  return out;
+}
+
+void Print(const std::string& key, const std::string& value) {
+  std::printf("%s\t%s\n", key.c_str(), Escape(value).c_str());
+}
+
+void Print(const std::string& key, long long value) { Print(key, std::to_string(value)); }
+
+std::string RectText(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right - r.left) + "," +
+         std::to_string(r.bottom - r.top);
+}
+
+std::string Hex(unsigned long long value) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "0x%llx", value);
+  return buffer;
+}
+
+std::string TextOf(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
+  std::string text(length + 1, '\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                      2000, &copied);
+  text.resize(copied);
+  return text;
+}
+
+std::string ClassOf(HWND window) {
+  char name[256] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// A block of memory inside the process that owns a window.
+class RemoteBuffer {
+ public:
+  RemoteBuffer(HWND window, size_t size) : size_(size) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_) address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+  }
+  ~RemoteBuffer() {
+    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  RemoteBuffer(const RemoteBuffer&) = delete;
+  RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+
+  bool ok() const { return address_ != nullptr; }
+  char* at(size_t offset) const { return static_cast<char*>(address_) + offset; }
+  void Write(size_t offset, const void* data, size_t size) const {
+    WriteProcessMemory(process_, at(offset), data, size, nullptr);
+  }
+  void Read(size_t offset, void* data, size_t size) const {
+    ReadProcessMemory(process_, at(offset), data, size, nullptr);
+  }
+  std::string ReadText(size_t offset) const {
+    std::vector<char> text(size_ - offset, '\0');
+    Read(offset, text.data(), text.size());
+    text.back() = '\0';
+    return text.data();
+  }
+
+ private:
+  size_t size_;
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+};
+
+constexpr size_t kTextOffset = 256;
+constexpr size_t kTextSize = 4096;
+
+void PrintListView(const std::string& prefix, HWND list) {
+  RemoteBuffer remote(list, kTextOffset + kTextSize);
+  if (!remote.ok()) return;
+  HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));
+  const int columns = static_cast<int>(SendMessageA(header, HDM_GETITEMCOUNT, 0, 0));
+  Print(prefix + ".columns", columns);
+  Print(prefix + ".style.ex", Hex(SendMessageA(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)));
+  for (int c = 0; c < columns; ++c) {
+    LVCOLUMNA column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.pszText = remote.at(kTextOffset);
+    column.cchTextMax = kTextSize;
+    remote.Write(0, &column, sizeof column);
+    SendMessageA(list, LVM_GETCOLUMNA, c, reinterpret_cast<LPARAM>(remote.at(0)));
+    remote.Read(0, &column, sizeof column);
+    Print(prefix + ".column." + std::to_string(c) + ".text", remote.ReadText(kTextOffset));
+    Print(prefix + ".column." + std::to_string(c) + ".width", column.cx);
+  }
+  const int rows = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  Print(prefix + ".rows", rows);
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < columns; ++c) {
+      LVITEMA item{};
+      item.iSubItem = c;
+      item.pszText = remote.at(kTextOffset);
+      item.cchTextMax = kTextSize;
+      remote.Write(0, &item, sizeof item);
+      SendMessageA(list, LVM_GETITEMTEXTA, r, reinterpret_cast<LPARAM>(remote.at(0)));
+      Print(prefix + ".row." + std::to_string(r) + "." + std::to_string(c), remote.ReadText(kTextOffset));
+    }
+  }
+}
+
+void PrintStatusBar(const std::string& prefix, HWND bar) {
+  RemoteBuffer remote(bar, kTextOffset + kTextSize);
+  if (!remote.ok()) return;
+  const int parts = static_cast<int>(SendMessageA(bar, SB_GETPARTS, 64, reinterpret_cast<LPARAM>(remote.at(0))));
+  int edges[64] = {};
+  remote.Read(0, edges, sizeof edges);
+  Print(prefix + ".parts", parts);
+  for (int p = 0; p < parts && p < 64; ++p) {
+    Print(prefix + ".part." + std::to_string(p) + ".right", edges[p]);
+    SendMessageA(bar, SB_GETTEXTA, p, reinterpret_cast<LPARAM>(remote.at(kTextOffset)));
+    Print(prefix + ".part." + std::to_string(p) + ".text", remote.ReadText(kTextOffset));
+  }
+}
+
+void PrintControl(HWND parent, HWND control) {
+  const int id = GetDlgCtrlID(control);
+  const std::string prefix = "control." + std::to_string(id);
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  const std::string cls = ClassOf(control);
+  Print(prefix + ".class", cls);
+  Print(prefix + ".parent", GetDlgCtrlID(parent));
+  Print(prefix + ".visible", (GetWindowLongA(control, GWL_STYLE) & WS_VISIBLE) ? 1 : 0);
+  Print(prefix + ".rect", RectText(rect));
+  Print(prefix + ".style", Hex(static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE))));
+  Print(prefix + ".exstyle", Hex(static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE))));
+  if (lstrcmpiA(cls.c_str(), WC_LISTVIEWA) == 0) {
+    PrintListView(prefix + ".list", control);
+  } else if (lstrcmpiA(cls.c_str(), STATUSCLASSNAMEA) == 0) {
+    PrintStatusBar(prefix + ".status", control);
+  } else if (lstrcmpiA(cls.c_str(), PROGRESS_CLASSA) == 0) {
+    Print(prefix + ".pos", SendMessageA(control, PBM_GETPOS, 0, 0));
+    Print(prefix + ".range.low", SendMessageA(control, PBM_GETRANGE, TRUE, 0));
+    Print(prefix + ".range.high", SendMessageA(control, PBM_GETRANGE, FALSE, 0));
+  } else {
+    Print(prefix + ".text", TextOf(control));
+  }
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM) {
+  PrintControl(GetParent(child), child);
+  return TRUE;
+}
+
+void PrintWindow(HWND window) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  RECT client{};
+  GetClientRect(window, &client);
+  Print("window.caption", TextOf(window));
+  Print("window.class", ClassOf(window));
+  Print("window.visible", IsWindowVisible(window) ? 1 : 0);
+  Print("window.rect", RectText(rect));
+  Print("window.client", RectText(client));
+  Print("window.style", Hex(static_cast<DWORD>(GetWindowLongA(window, GWL_STYLE))));
+  Print("window.exstyle", Hex(static_cast<DWORD>(GetWindowLongA(window, GWL_EXSTYLE))));
+  Print("window.menu", GetMenu(window) ? 1 : 0);
+  Print("window.icon.big", GetClassLongPtrA(window, GCLP_HICON) ? 1 : 0);
+  Print("window.icon.small", GetClassLongPtrA(window, GCLP_HICONSM) ? 1 : 0);
+  Print("screen.size", std::to_string(GetSystemMetrics(SM_CXSCREEN)) + "," +
+                           std::to_string(GetSystemMetrics(SM_CYSCREEN)));
+  EnumChildWindows(window, PrintChild, 0);
+}
+
+HWND FindVisible(const char* cls) {
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, cls, nullptr)) != nullptr) {
+    if (IsWindowVisible(window)) return window;
+  }
+  return nullptr;
+}
+
+HWND WaitVisible(const char* cls, DWORD timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  for (;;) {
+    if (HWND window = FindVisible(cls)) return window;
+    if (GetTickCount64() >= deadline) return nullptr;
+    Sleep(20);
+  }
+}
+
+BOOL CALLBACK PrintBoxPart(HWND child, LPARAM) {
+  const std::string cls = ClassOf(child);
+  const int id = GetDlgCtrlID(child);
+  if (lstrcmpiA(cls.c_str(), "Static") == 0) {
+    const DWORD style = static_cast<DWORD>(GetWindowLongA(child, GWL_STYLE));
+    if ((style & SS_TYPEMASK) == SS_ICON) {
+      Print("msgbox.icon", (style & WS_VISIBLE) && SendMessageA(child, STM_GETICON, 0, 0) ? 1 : 0);
+    } else if (id == 0xFFFF) {
+      Print("msgbox.text", TextOf(child));
+    }
+  } else if (lstrcmpiA(cls.c_str(), "Button") == 0 && (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE)) {
+    Print("msgbox.button." + std::to_string(id), TextOf(child));
+  }
+  return TRUE;
+}
+
+int AnswerMessageBox(DWORD timeout_ms, bool press) {
+  HWND box = WaitVisible("#32770", timeout_ms);
+  if (box == nullptr) {
+    Print("msgbox", "none");
+    return 1;
+  }
+  Print("msgbox.caption", TextOf(box));
+  Print("msgbox.owner", GetWindow(box, GW_OWNER) ? 1 : 0);
+  Print("msgbox.topmost", (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) ? 1 : 0);
+  EnumChildWindows(box, PrintBoxPart, 0);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(box, &pid);
+  Print("msgbox.pid", pid);
+  if (press) {
+    // The box's only button answers IDOK; a box with Cancel would take IDCANCEL as well.
+    HWND button = GetDlgItem(box, IDOK);
+    if (button == nullptr) button = GetDlgItem(box, IDCANCEL);
+    if (button) SendMessageTimeoutA(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, 2000, nullptr);
+    const ULONGLONG deadline = GetTickCount64() + 5000;
+    while (IsWindow(box) && IsWindowVisible(box) && GetTickCount64() < deadline) Sleep(10);
+  }
+  return 0;
+}
+
+int Ping(HWND window, int count, int gap_ms) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  std::vector<long long> micros;
+  for (int i = 0; i < count && IsWindow(window); ++i) {
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored)) break;
+    QueryPerformanceCounter(&end);
+    micros.push_back((end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart);
+    Sleep(gap_ms);
+  }
+  Print("ping.count", static_cast<long long>(micros.size()));
+  if (micros.empty()) return 1;
+  std::sort(micros.begin(), micros.end());
+  Print("ping.p50_us", micros[micros.size() / 2]);
+  Print("ping.p99_us", micros[std::min(micros.size() - 1, micros.size() * 99 / 100)]);
+  Print("ping.max_us", micros.back());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 2;
+  const std::string command = argv[1];
+  int status = 2;
+  if (command == "wait" && argc == 4) {
+    HWND window = WaitVisible(argv[2], std::strtoul(argv[3], nullptr, 10));
+    if (window) Print("hwnd", Hex(reinterpret_cast<ULONG_PTR>(window)));
+    status = window ? 0 : 1;
+  } else if (command == "state" && argc == 3) {
+    HWND window = FindVisible(argv[2]);
+    if (window) PrintWindow(window);
+    status = window ? 0 : 1;
+  } else if (command == "msgbox" && argc >= 3) {
+    status = AnswerMessageBox(std::strtoul(argv[2], nullptr, 10), argc < 4);
+  } else if (command == "close" && argc == 3) {
+    HWND window = FindVisible(argv[2]);
+    status = window && PostMessageA(window, WM_CLOSE, 0, 0) ? 0 : 1;
+  } else if (command == "key" && argc == 4) {
+    HWND window = FindVisible(argv[2]);
+    if (window) {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+      HWND target = info.hwndFocus ? info.hwndFocus : window;
+      const WPARAM key = std::strtoul(argv[3], nullptr, 0);
+      PostMessageA(target, WM_KEYDOWN, key, 1);
+      PostMessageA(target, WM_KEYUP, key, 0xC0000001);
+      Print("key.target", ClassOf(target));
+    }
+    status = window ? 0 : 1;
+  } else if (command == "ping" && argc == 5) {
+    HWND window = FindVisible(argv[2]);
+    status = window ? Ping(window, std::atoi(argv[3]), std::atoi(argv[4])) : 1;
+  }
+  std::fflush(stdout);
+  return status;
+}
