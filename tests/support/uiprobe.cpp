@@ -7,6 +7,8 @@
 //   uiprobe close <class>                     post WM_CLOSE
 //   uiprobe key <class> <virtual key>         post a key press to the focused control of the window
 //   uiprobe ping <class> <count> <gap_ms>     SendMessageTimeout(WM_NULL) latencies (microseconds)
+//   uiprobe watch <class> <id> <timeout_ms>   wait for the window, then print every text its control
+//                                             <id> shows until the window goes ("text" lines)
 //
 // Output is one "key<TAB>value" line per fact; "\", CR and LF in values are escaped as \\, \r, \n.
 // Lists and status bars of another process answer only through memory inside that process.
@@ -283,6 +285,30 @@ int Ping(HWND window, int count, int gap_ms) {
   return 0;
 }
 
+// Texts that live for less than a probe's start-up (a status line before the window closes) can
+// only be seen by a watcher that is already polling when they appear.
+int Watch(const char* cls, int id, DWORD timeout_ms) {
+  HWND window = WaitVisible(cls, timeout_ms);
+  if (window == nullptr) return 1;
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  std::string last;
+  bool first = true;
+  while (IsWindow(window) && GetTickCount64() < deadline) {
+    HWND control = GetDlgItem(window, id);
+    if (control != nullptr) {
+      const std::string text = TextOf(control);
+      if (first || text != last) {
+        Print("text", text);
+        std::fflush(stdout);
+        last = text;
+        first = false;
+      }
+    }
+    Sleep(2);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -315,6 +341,8 @@ int main(int argc, char** argv) {
       Print("key.target", ClassOf(target));
     }
     status = window ? 0 : 1;
+  } else if (command == "watch" && argc == 5) {
+    status = Watch(argv[2], std::atoi(argv[3]), std::strtoul(argv[4], nullptr, 10));
   } else if (command == "ping" && argc == 5) {
     HWND window = FindVisible(argv[2]);
     status = window ? Ping(window, std::atoi(argv[3]), std::atoi(argv[4])) : 1;

@@ -149,6 +149,20 @@ std::string ParseBaseUrl(int part) {
   return url.substr(path_start);
 }
 
+// The probe escapes "\", CR and LF in values so that each fact stays on one line.
+std::string UnescapeProbeValue(std::string_view escaped) {
+  std::string value;
+  for (size_t i = 0; i < escaped.size(); ++i) {
+    if (escaped[i] == '\\' && i + 1 < escaped.size()) {
+      const char next = escaped[++i];
+      value += next == 'r' ? '\r' : next == 'n' ? '\n' : next;
+    } else {
+      value += escaped[i];
+    }
+  }
+  return value;
+}
+
 }  // namespace
 
 fs::path Win64BinDir() { return fs::path(E2E_WIN64_BIN_DIR); }
@@ -307,16 +321,7 @@ ProbeState Probe(const std::vector<std::string>& args, int* exit_code) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const auto tab = line.find('\t');
     if (tab == std::string::npos) continue;
-    std::string value;
-    for (size_t i = tab + 1; i < line.size(); ++i) {
-      if (line[i] == '\\' && i + 1 < line.size()) {
-        const char next = line[++i];
-        value += next == 'r' ? '\r' : next == 'n' ? '\n' : next;
-      } else {
-        value += line[i];
-      }
-    }
-    state[line.substr(0, tab)] = value;
+    state[line.substr(0, tab)] = UnescapeProbeValue(std::string_view(line).substr(tab + 1));
   }
   return state;
 }
@@ -347,6 +352,23 @@ bool PressKey(const std::string& window_class, int virtual_key) {
   int code = -1;
   Probe({"key", window_class, std::to_string(virtual_key)}, &code);
   return code == 0;
+}
+
+TextWatcher::TextWatcher(const std::string& window_class, int control_id, std::chrono::milliseconds timeout)
+    : probe_(Win64BinDir() / "uiprobe.exe", {"watch", window_class, std::to_string(control_id),
+                                             std::to_string(timeout.count())},
+             {}, true) {}
+
+std::vector<std::string> TextWatcher::Texts(std::chrono::milliseconds timeout) {
+  probe_.Wait(timeout);
+  std::vector<std::string> texts;
+  std::istringstream lines(probe_.Output());
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("text\t", 0) == 0) texts.push_back(UnescapeProbeValue(line.substr(5)));
+  }
+  return texts;
 }
 
 AppFolder::AppFolder(std::string_view suffix) {

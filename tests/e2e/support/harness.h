@@ -99,6 +99,18 @@ ProbeState WindowState(const std::string& window_class);
 // button (unless press is false). Empty when none appeared in time.
 ProbeState AnswerMessageBox(std::chrono::milliseconds timeout, bool press = true);
 bool CloseWindow(const std::string& window_class);
+
+// Watches the text of one control from the moment the window appears until it goes, so that
+// texts shown for a few milliseconds are seen too. Start it before the program.
+class TextWatcher {
+ public:
+  TextWatcher(const std::string& window_class, int control_id, std::chrono::milliseconds timeout = 60s);
+  // Every distinct text in the order shown; waits for the window to go first.
+  std::vector<std::string> Texts(std::chrono::milliseconds timeout = 60s);
+
+ private:
+  WineProcess probe_;
+};
 bool PressKey(const std::string& window_class, int virtual_key);
 
 // --- Application folders --------------------------------------------------------------------

@@ -156,6 +156,11 @@ void HttpServer::Route(const std::string& target, HttpHandler handler) {
   routes_[target] = std::move(handler);
 }
 
+void HttpServer::SetFallback(HttpHandler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  fallback_ = std::move(handler);
+}
+
 void HttpServer::ServeBytes(const std::string& target, std::string body, int status, std::string extra_headers) {
   Route(target, [body = std::move(body), status, extra_headers = std::move(extra_headers)](
                     const HttpRequest&, HttpConnection& connection) {
@@ -236,7 +241,7 @@ void HttpServer::Serve(int fd) {
       requests_.push_back(request);
       request_seen_.notify_all();
       const auto route = routes_.find(request.target);
-      if (route != routes_.end()) handler = route->second;
+      handler = route != routes_.end() ? route->second : fallback_;
     }
     HttpConnection connection(fd);
     if (handler) {

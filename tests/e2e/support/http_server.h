@@ -72,8 +72,9 @@ class HttpServer {
 
   bool listening() const { return listen_fd_ >= 0; }
 
-  // Exact match on the target as sent; anything unrouted is answered 404.
+  // Exact match on the target as sent; anything unrouted goes to the fallback, by default 404.
   void Route(const std::string& target, HttpHandler handler);
+  void SetFallback(HttpHandler handler);
   void ServeBytes(const std::string& target, std::string body, int status = 200, std::string extra_headers = {});
   // Requests to the target wait at the returned gate, then get `body` with `status`.
   std::shared_ptr<Gate> HoldBytes(const std::string& target, std::string body, int status = 200);
@@ -93,6 +94,7 @@ class HttpServer {
   mutable std::mutex mutex_;
   mutable std::condition_variable request_seen_;
   std::map<std::string, HttpHandler> routes_;
+  HttpHandler fallback_;
   std::vector<HttpRequest> requests_;
   std::vector<std::thread> connections_;
   std::vector<int> open_fds_;
