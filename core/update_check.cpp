@@ -1,5 +1,6 @@
 #include "core/update_check.h"
 
+#include "core/confinement.h"
 #include "core/names.h"
 #include "core/path.h"
 #include "core/texts.h"
@@ -36,7 +37,7 @@ std::vector<Row> Differences(const xml::Document& server, const xml::Document& l
     // Versions are compared as texts, never parsed: any change, a lower one or a change of
     // letter case, means the server's file is wanted.
     if (server_version == local_version) continue;
-    rows.push_back({server_version, name, folder});
+    rows.push_back({server_version, name, folder, !confinement::IsConfined(name, folder)});
   }
   return rows;
 }
@@ -95,9 +96,10 @@ Result Run(Platform& platform, std::string_view base_url, std::string_view run_d
   const std::vector<Row> rows = Differences(server, local);
   for (const Row& row : rows) {
     platform.AppendRow(row);
-    // Plain concatenation: the folder brings its own leading backslash. One without it names a
-    // sibling of the run directory, and that is what gets created.
-    if (!IsBlankFolder(row.folder)) CreateFolders(platform, std::string(run_directory) + row.folder);
+    // Plain concatenation: the folder brings its own leading backslash. A refused row is still
+    // shown, so the user sees what the server offered, but nothing is made on disk for it.
+    if (row.refused || IsBlankFolder(row.folder)) continue;
+    CreateFolders(platform, std::string(run_directory) + row.folder);
   }
 
   if (rows.empty()) {

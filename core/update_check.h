@@ -20,6 +20,9 @@ struct Row {
   std::string version;
   std::string name;
   std::string folder;  // the entry's "url" value: empty, or "\sub\" relative to the run directory
+  // The name or folder would reach outside the run directory (see core/confinement.h): the row
+  // is listed like any other, but no folder is created and nothing is downloaded for it.
+  bool refused = false;
 
   bool operator==(const Row&) const = default;
 };
@@ -61,7 +64,8 @@ Result Run(Platform& platform, std::string_view base_url, std::string_view run_d
 
 // The entries of `server` whose "Ver" differs from the local entry at the same position, in
 // order. A missing "Ver" counts as empty; a missing "Name" or "url" keeps the value read for an
-// earlier entry, as the list's writers have always relied on.
+// earlier entry, as the list's writers have always relied on. Each row is judged on the name and
+// folder it ends up with, carried-over values included.
 std::vector<Row> Differences(const xml::Document& server, const xml::Document& local);
 
 // True when the folder holds nothing but spaces and ideographic spaces (A1 A1): the file then

@@ -14,7 +14,7 @@ namespace update_check {
 // Readable failure output for rows holding GBK bytes.
 void PrintTo(const Row& row, std::ostream* out) {
   *out << testing::PrintToString(row.version) << "|" << testing::PrintToString(row.name) << "|"
-       << testing::PrintToString(row.folder);
+       << testing::PrintToString(row.folder) << (row.refused ? "|refused" : "");
 }
 }  // namespace update_check
 
@@ -137,6 +137,13 @@ TEST(UpdateCheck, DifferencesComparePositionByPosition) {
        {{"1", "a.dll", ""}, {"2", "b.dll", ""}}},
       {"unreadable local list counts as missing", ListText({{"1", "a.dll", ""}}), "<UpdateList>", {{"1", "a.dll", ""}}},
       {"unreadable server list: nothing differs", "<html><body>502</body>", three, {}},
+      {"refusal is judged on the carried-over name and folder",
+       ListText({{"1", "a.dll", "\\..\\"}, {"2", nullptr, nullptr}, {"3", "b.dll", "\\x\\"}, {"4", "..", nullptr}}),
+       "",
+       {{"1", "a.dll", "\\..\\", true},
+        {"2", "a.dll", "\\..\\", true},
+        {"3", "b.dll", "\\x\\", false},
+        {"4", "..", "\\x\\", true}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -247,8 +254,7 @@ TEST(UpdateCheck, DifferingEntriesBecomeRowsAndTheirFoldersAreCreated) {
       {"1", "same.dll", "\\same\\"},   // unchanged: no row, no folder
       {"5", "b.dat", "\\data\\"},
       {"6", "c.dat", nullptr},         // folder carried over from b.dat
-      {"7", "d.dat", " \xA1\xA1 "},    // blank folder: nothing to create
-      {"8", "e.dat", "sib\\"},         // no leading backslash: a sibling of the run directory
+      {"7", "d.dat", " \xA1\xA1 "},    // blank, and refused for lacking the leading backslash
   });
   platform.files["C:\\app\\UpdateList.xml"] =
       ListText({{"1", "a.dll", ""}, {"1", "same.dll", "\\same\\"}, {"4", "b.dat", "\\data\\"}});
@@ -261,8 +267,7 @@ TEST(UpdateCheck, DifferingEntriesBecomeRowsAndTheirFoldersAreCreated) {
       {"2", "a.dll", ""},
       {"5", "b.dat", "\\data\\"},
       {"6", "c.dat", "\\data\\"},
-      {"7", "d.dat", " \xA1\xA1 "},
-      {"8", "e.dat", "sib\\"},
+      {"7", "d.dat", " \xA1\xA1 ", true},
   };
   EXPECT_EQ(platform.rows, expected_rows);
   const std::vector<std::string> expected_log = {
@@ -281,10 +286,50 @@ TEST(UpdateCheck, DifferingEntriesBecomeRowsAndTheirFoldersAreCreated) {
       "probe C:\\app\\\\Nul",
       "probe C:\\app\\data\\\\Nul",
       "row d.dat",
+      Status(texts::kUpdatesFound),
+  };
+  EXPECT_EQ(platform.log, expected_log);
+}
+
+// A hostile list must not get anything created outside the run directory, carried-over values
+// included; the refused rows still show what the server offered, and a sound entry after them is
+// handled as usual.
+TEST(UpdateCheck, RefusedEntriesAreListedButGetNoFolders) {
+  FakePlatform platform;
+  platform.existing_folders = {"C:\\", "C:\\app\\"};
+  platform.served_list = ListText({
+      {"1", "a.dll", "\\..\\"},    // climbs out
+      {"2", "b.dll", nullptr},     // carries the climbing folder over
+      {"3", "nul.txt", "\\ok\\"},  // a device, in a sound folder
+      {"4", "e.dat", "sib\\"},     // would be a sibling of the run directory
+      {"5", "c.dll", "\\good\\"},
+  });
+
+  const update_check::Result result = update_check::Run(platform, kBaseUrl, kRunDirectory);
+
+  EXPECT_EQ(result.outcome, Outcome::kUpdatesFound);
+  const std::vector<Row> expected_rows = {
+      {"1", "a.dll", "\\..\\", true},
+      {"2", "b.dll", "\\..\\", true},
+      {"3", "nul.txt", "\\ok\\", true},
+      {"4", "e.dat", "sib\\", true},
+      {"5", "c.dll", "\\good\\", false},
+  };
+  EXPECT_EQ(platform.rows, expected_rows);
+  const std::vector<std::string> expected_log = {
+      Status(texts::kReadingData),
+      std::string("fetch ") + kBaseUrl + "UpdateList.xml",
+      "read C:\\app\\UpdateList.xml",
+      Status(texts::kLookingForUpdates),
+      "row a.dll",
+      "row b.dll",
+      "row nul.txt",
       "row e.dat",
+      "row c.dll",
       "probe C:\\\\Nul",
-      "probe C:\\appsib\\\\Nul",
-      "mkdir C:\\appsib\\",
+      "probe C:\\app\\\\Nul",
+      "probe C:\\app\\good\\\\Nul",
+      "mkdir C:\\app\\good\\",
       Status(texts::kUpdatesFound),
   };
   EXPECT_EQ(platform.log, expected_log);
