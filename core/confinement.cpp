@@ -82,8 +82,8 @@ bool IsSafeFolder(std::string_view folder) {
   // The folder is created at run directory + folder, plain concatenation: without the leading
   // "\" its first name runs into the run directory's own and makes a sibling of it.
   if (folder.front() != kSeparator) return false;
-  // Two leading separators make the file system path begin with "\\", the start of a UNC or
-  // device path on other routes than the plain concatenation.
+  // "\\host\share\" and "\\?\C:\" are absolute paths wherever the value is used on its own;
+  // a folder below the run directory never needs to begin that way.
   if (folder.size() > 1 && folder[1] == kSeparator) return false;
   // The file is stored at folder + name, joined with nothing between. Without a closing "\" the
   // last name of the folder and the file name fuse ("\CO" and "N.dll" give "\CON.dll"), so the
