@@ -20,6 +20,10 @@ struct RunState {
   HANDLE worker = nullptr;
   std::string list_bytes;    // the update list as fetched, stored as the new local list at the end
   int current_row = 0;
+  // The local file of the download in progress, or INVALID_HANDLE_VALUE. Whoever takes it out
+  // closes it: the download when it ends, the window's thread when the window goes after the
+  // worker has stopped (see CloseDownloadFile).
+  std::atomic<HANDLE> download_file{INVALID_HANDLE_VALUE};
   // Set by the window's thread when the window goes: the worker stops at its next step and
   // touches nothing more on disk.
   std::atomic<bool> stop_requested{false};
