@@ -9,6 +9,14 @@
 //   uiprobe ping <class> <count> <gap_ms>     SendMessageTimeout(WM_NULL) latencies (microseconds)
 //   uiprobe watch <class> <id> <timeout_ms>   wait for the window, then print every text its control
 //                                             <id> shows until the window goes ("text" lines)
+//   uiprobe count <class>                     number of visible windows of the class
+//   uiprobe children <class> <child class>    the direct children of the window's first descendant
+//                                             of <child class>, rects relative to it
+//   uiprobe resize <class> <child class> <w> <h>   resize that descendant, position kept
+//   uiprobe settle <class> <timeout_ms>       minimise, then restore the window, each step posted
+//                                             after the last took effect: every message posted to
+//                                             its thread before has been handled when it returns
+//   uiprobe resources <exe> <icon name>       the file's version numbers and that icon group's sizes
 //
 // Output is one "key<TAB>value" line per fact; "\", CR and LF in values are escaped as \\, \r, \n.
 // Lists and status bars of another process answer only through memory inside that process.
@@ -18,6 +26,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -309,6 +318,120 @@ int Watch(const char* cls, int id, DWORD timeout_ms) {
   return 0;
 }
 
+int CountVisible(const char* cls) {
+  int count = 0;
+  HWND window = nullptr;
+  while ((window = FindWindowExA(nullptr, window, cls, nullptr)) != nullptr) {
+    if (IsWindowVisible(window)) ++count;
+  }
+  Print("windows.count", count);
+  return 0;
+}
+
+struct DescendantSearch {
+  const char* cls;
+  HWND found;
+};
+
+BOOL CALLBACK MatchDescendant(HWND child, LPARAM context) {
+  auto* search = reinterpret_cast<DescendantSearch*>(context);
+  if (lstrcmpiA(ClassOf(child).c_str(), search->cls) != 0) return TRUE;
+  search->found = child;
+  return FALSE;
+}
+
+HWND FindDescendant(HWND window, const char* cls) {
+  DescendantSearch search{cls, nullptr};
+  EnumChildWindows(window, MatchDescendant, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// Children that share an identifier (0 for windows a hosted control makes) overwrite each other
+// in "state"; here they are numbered in z-order instead.
+int PrintChildren(const char* cls, const char* child_class) {
+  HWND window = FindVisible(cls);
+  HWND parent = window ? FindDescendant(window, child_class) : nullptr;
+  if (parent == nullptr) return 1;
+  int count = 0;
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    const std::string prefix = "child." + std::to_string(count++);
+    RECT rect{};
+    GetWindowRect(child, &rect);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+    Print(prefix + ".class", ClassOf(child));
+    Print(prefix + ".rect", RectText(rect));
+    Print(prefix + ".visible", (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) ? 1 : 0);
+  }
+  Print("children", count);
+  return 0;
+}
+
+int Resize(const char* cls, const char* child_class, int width, int height) {
+  HWND window = FindVisible(cls);
+  HWND target = window ? FindDescendant(window, child_class) : nullptr;
+  if (target == nullptr) return 1;
+  // Another thread's window: the move is sent to its thread and done when this returns.
+  return SetWindowPos(target, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE) ? 0 : 1;
+}
+
+// Posted messages reach a window procedure in the order posted, so a step that took effect shows
+// that everything posted before it was handled; the restore after the minimise also covers what
+// handling those messages posted in turn.
+int Settle(const char* cls, DWORD timeout_ms) {
+  HWND window = FindVisible(cls);
+  if (window == nullptr) {
+    Print("settle.window", "none");
+    return 1;
+  }
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  for (const bool minimise : {true, false}) {
+    PostMessageA(window, WM_SYSCOMMAND, minimise ? SC_MINIMIZE : SC_RESTORE, 0);
+    while (IsWindow(window) && (IsIconic(window) != FALSE) != minimise && GetTickCount64() < deadline) Sleep(10);
+  }
+  const bool open = IsWindow(window) && IsWindowVisible(window) && !IsIconic(window);
+  Print("settle.window", IsWindow(window) ? (open ? "open" : "stuck") : "gone");
+  return open ? 0 : 1;
+}
+
+std::string VersionText(DWORD high, DWORD low) {
+  return std::to_string(HIWORD(high)) + "." + std::to_string(LOWORD(high)) + "." + std::to_string(HIWORD(low)) +
+         "." + std::to_string(LOWORD(low));
+}
+
+// Read from the file's resources directly: the window's icons cannot be asked for from another
+// process here (class icons and WM_GETICON answer nothing across processes under Wine).
+int PrintResources(const char* file, const char* icon_name) {
+  HMODULE module = LoadLibraryExA(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) return 1;
+  if (HRSRC version = FindResourceA(module, MAKEINTRESOURCEA(VS_VERSION_INFO), RT_VERSION)) {
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, version)));
+    const DWORD size = SizeofResource(module, version);
+    for (DWORD offset = 0; data && offset + sizeof(VS_FIXEDFILEINFO) <= size; offset += 4) {
+      VS_FIXEDFILEINFO fixed;
+      std::memcpy(&fixed, data + offset, sizeof fixed);
+      if (fixed.dwSignature != 0xFEEF04BD) continue;
+      Print("version.file", VersionText(fixed.dwFileVersionMS, fixed.dwFileVersionLS));
+      Print("version.product", VersionText(fixed.dwProductVersionMS, fixed.dwProductVersionLS));
+      break;
+    }
+  }
+  if (HRSRC group = FindResourceA(module, icon_name, RT_GROUP_ICON)) {
+    // GRPICONDIR: three WORDs, then 14-byte entries starting with width and height (0 means 256).
+    const auto* data = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+    const DWORD size = SizeofResource(module, group);
+    std::string sizes;
+    const int count = data && size >= 6 ? data[4] | (data[5] << 8) : 0;
+    for (int i = 0; i < count && 6u + 14u * (i + 1) <= size; ++i) {
+      const BYTE* entry = data + 6 + 14 * i;
+      if (!sizes.empty()) sizes += ",";
+      sizes += std::to_string(entry[0] ? entry[0] : 256) + "x" + std::to_string(entry[1] ? entry[1] : 256);
+    }
+    Print("icon.sizes", sizes);
+  }
+  FreeLibrary(module);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -343,6 +466,16 @@ int main(int argc, char** argv) {
     status = window ? 0 : 1;
   } else if (command == "watch" && argc == 5) {
     status = Watch(argv[2], std::atoi(argv[3]), std::strtoul(argv[4], nullptr, 10));
+  } else if (command == "count" && argc == 3) {
+    status = CountVisible(argv[2]);
+  } else if (command == "children" && argc == 4) {
+    status = PrintChildren(argv[2], argv[3]);
+  } else if (command == "resize" && argc == 6) {
+    status = Resize(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]));
+  } else if (command == "settle" && argc == 4) {
+    status = Settle(argv[2], std::strtoul(argv[3], nullptr, 10));
+  } else if (command == "resources" && argc == 4) {
+    status = PrintResources(argv[2], argv[3]);
   } else if (command == "ping" && argc == 5) {
     HWND window = FindVisible(argv[2]);
     status = window ? Ping(window, std::atoi(argv[3]), std::atoi(argv[4])) : 1;
