@@ -1,5 +1,6 @@
 #include "core/download_rules.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "core/names.h"
@@ -77,6 +78,13 @@ std::int32_t ReportedElapsed(std::uint32_t elapsed_ms) {
 bool IsDecodedEncoding(std::string_view content_encoding) {
   content_encoding = Trimmed(content_encoding);
   return EqualsIgnoringCase(content_encoding, "gzip") || EqualsIgnoringCase(content_encoding, "deflate");
+}
+
+std::uint64_t BodyPartOf(std::optional<std::uint64_t> content_length, bool decoded, std::uint64_t body_so_far,
+                         std::uint64_t read) {
+  if (!content_length || decoded) return read;
+  if (body_so_far >= *content_length) return 0;
+  return std::min(read, *content_length - body_so_far);
 }
 
 bool BodyComplete(std::optional<std::uint64_t> content_length, bool decoded, std::uint64_t body_bytes) {

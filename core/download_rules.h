@@ -62,6 +62,12 @@ std::int32_t ReportedElapsed(std::uint32_t elapsed_ms);
 // deflate, the two the request offers.
 bool IsDecodedEncoding(std::string_view content_encoding);
 
+// How many of `read` bytes just read belong to the body, `body_so_far` bytes having been stored
+// before: no more than the announced length (not applicable to a decoded body). A server may send
+// more than it announced, and WinINet hands over whatever came in with the head.
+std::uint64_t BodyPartOf(std::optional<std::uint64_t> content_length, bool decoded, std::uint64_t body_so_far,
+                         std::uint64_t read);
+
 // Whether a read loop that ended normally stored the whole body: `body_bytes` is what this call
 // read. A decoded (compressed) response is measured against a length of the encoded bytes, which
 // the reader never sees, so only the server closing the stream can end it.

@@ -230,14 +230,17 @@ Outcome Download(const std::string& url, const std::string& folder, const std::s
       return give_up(StopRequested() ? Outcome::kStopped : Outcome::kReadFailed);
     }
     if (read == 0) break;
-    if (!file.Write(channel.buffer(), read)) return give_up(Outcome::kReadFailed);
-    received += read;
-    body_bytes += read;
+    const auto part = static_cast<DWORD>(download::BodyPartOf(length, decoded, body_bytes, read));
+    if (part == 0) break;  // only bytes after the announced end
+    if (!file.Write(channel.buffer(), part)) return give_up(Outcome::kReadFailed);
+    received += part;
+    body_bytes += part;
     if (progress != nullptr) {
       progress(total, static_cast<std::int32_t>(static_cast<std::uint32_t>(received)),
                download::ReportedElapsed(GetTickCount() - start),
                static_cast<std::int32_t>(static_cast<std::uint32_t>(received - plan.start_offset)));
     }
+    if (length && !decoded && body_bytes == *length) break;  // whole: what may follow is not the file's
   }
   if (!download::BodyComplete(length, decoded, body_bytes)) return give_up(Outcome::kReadFailed);
   file.Close();

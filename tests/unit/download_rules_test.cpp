@@ -156,6 +156,32 @@ TEST(DownloadRules, BodyIsCompleteWhenItReachesTheAnnouncedLength) {
   }
 }
 
+TEST(DownloadRules, NothingBeyondTheAnnouncedLengthIsPartOfTheBody) {
+  struct Case {
+    std::optional<std::uint64_t> length;
+    bool decoded;
+    std::uint64_t so_far;
+    std::uint64_t read;
+    std::uint64_t part;
+  };
+  const Case cases[] = {
+      {std::nullopt, false, 0, 10240, 10240},
+      {std::nullopt, false, 1u << 31, 5, 5},
+      {4, false, 0, 8, 4},
+      {4, false, 4, 8, 0},
+      {4, false, 9, 8, 0},  // cannot happen, but must not wrap
+      {100, false, 90, 10, 10},
+      {100, false, 90, 11, 10},
+      {100, false, 0, 10240, 100},
+      {5368709120u, false, 5368709120u - 3, 10240, 3},
+      {4, true, 0, 8, 8},  // a decoded body is longer than the encoded length
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.length.value_or(-1) << " " << c.decoded << " " << c.so_far << " " << c.read);
+    EXPECT_EQ(download::BodyPartOf(c.length, c.decoded, c.so_far, c.read), c.part);
+  }
+}
+
 // "\x95\x5C" is one GBK character whose second byte is the byte of "\"; "\xB8\xFC\xD0\xC2" two
 // ordinary double-byte characters.
 TEST(DownloadRules, FileNameMustStayInsideItsFolder) {
