@@ -3,6 +3,10 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <cstdint>
+#include <optional>
+
+#include "core/download_rules.h"
 #include "core/names.h"
 #include "updater/internet.h"
 
@@ -41,18 +45,25 @@ FetchResult FetchToMemory(const std::string& url) {
   if (HttpQueryInfoA(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr)) {
     result.status = status;
   }
+  char length_text[32] = {};
+  DWORD length_size = sizeof length_text;
+  std::optional<std::uint64_t> content_length;
+  if (HttpQueryInfoA(request.get(), HTTP_QUERY_CONTENT_LENGTH, length_text, &length_size, nullptr)) {
+    content_length = download::ParseContentLength(length_text);
+  }
   char buffer[16384];
   for (;;) {
     DWORD read = 0;
-    if (!InternetReadFile(request.get(), buffer, sizeof buffer, &read)) {
-      result.body.clear();  // a body cut short is not the list
-      result.status = 0;
-      return result;
+    if (!InternetReadFile(request.get(), buffer, sizeof buffer, &read)) break;
+    if (read == 0) {
+      if (download::BodyComplete(content_length, false, result.body.size())) return result;
+      break;
     }
-    if (read == 0) break;
     result.body.append(buffer, read);
   }
-  return result;
+  // A body cut short is not what the server meant to send: the first half of a list can parse as
+  // a shorter list, and would be stored as the local one.
+  return {};
 }
 
 }  // namespace updater

@@ -8,7 +8,10 @@
 #include "core/names.h"
 #include "core/path.h"
 #include "core/texts.h"
+#include "core/progress.h"
 #include "updater/control_ids.h"
+#include "updater/download.h"
+#include "updater/internet.h"
 #include "updater/messages.h"
 #include "updater/state.h"
 #include "updater/worker.h"
@@ -114,6 +117,18 @@ void AppendRow(const ui::AppendRow& row) {
   ListView_SetItemText(list, index, 3, const_cast<char*>(row.folder.c_str()));
 }
 
+void ShowProgress(const ui::Progress& values) {
+  const progress::Display shown = progress::Describe(values.total, values.received, values.elapsed, values.new_bytes);
+  HWND status = Child(kIdStatusBar);
+  SendMessageA(status, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(shown.size.c_str()));
+  SendMessageA(status, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(shown.received.c_str()));
+  SendMessageA(status, SB_SETTEXTA, 2, reinterpret_cast<LPARAM>(shown.speed.c_str()));
+  // The bar limits what it draws to its range; the cell shows the position as kept, which may
+  // pass 100 when a server sends more than it announced.
+  SendMessageA(Child(kIdProgressBar), PBM_SETPOS, shown.position, 0);
+  ListView_SetItemText(Child(kIdFileList), values.row, 2, const_cast<char*>(shown.percent.c_str()));
+}
+
 void SetWindowHeight(int height) {
   RECT rect{};
   GetWindowRect(g_window, &rect);
@@ -129,6 +144,8 @@ void ApplyCommand(const ui::Command& command) {
     SetWindowHeight(height->height);
   } else if (const auto* row = std::get_if<ui::AppendRow>(&command)) {
     AppendRow(*row);
+  } else if (const auto* progress = std::get_if<ui::Progress>(&command)) {
+    ShowProgress(*progress);
   } else if (const auto* timer = std::get_if<ui::SetTimerPeriod>(&command)) {
     if (timer->period_ms == 0) {
       KillTimer(g_window, kFinishTimerId);
@@ -184,6 +201,7 @@ bool OnCreated(HWND window) {
 void StopWorker() {
   RunState& state = State();
   state.stop_requested = true;
+  AbortInternetTransfers();
   if (state.worker == nullptr) return;
   if (WaitForSingleObject(state.worker, kWorkerStopWaitMs) == WAIT_TIMEOUT) {
     TerminateProcess(GetCurrentProcess(), 0);
@@ -214,6 +232,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       break;
     case WM_DESTROY:
       StopWorker();
+      CloseDownloadFile();
       g_window = nullptr;
       PostQuitMessage(0);
       return 0;

@@ -7,6 +7,8 @@
 //   uiprobe close <class>                     post WM_CLOSE
 //   uiprobe key <class> <virtual key>         post a key press to the focused control of the window
 //   uiprobe ping <class> <count> <gap_ms>     SendMessageTimeout(WM_NULL) latencies (microseconds)
+//   uiprobe final <class> <timeout_ms>        wait for the window, then keep taking its state until it
+//                                             goes; print the last state taken while it still stood
 //   uiprobe watch <class> <id> <timeout_ms>   wait for the window, then print every text its control
 //                                             <id> shows until the window goes ("text" lines)
 //   uiprobe count <class>                     number of visible windows of the class
@@ -43,8 +45,16 @@ std::string Escape(const std::string& value) {
   return out;
 }
 
+// Where Print writes: standard output, or a snapshot being taken.
+std::string* g_capture = nullptr;
+
 void Print(const std::string& key, const std::string& value) {
-  std::printf("%s\t%s\n", key.c_str(), Escape(value).c_str());
+  const std::string line = key + "\t" + Escape(value) + "\n";
+  if (g_capture) {
+    *g_capture += line;
+  } else {
+    std::fputs(line.c_str(), stdout);
+  }
 }
 
 void Print(const std::string& key, long long value) { Print(key, std::to_string(value)); }
@@ -63,7 +73,9 @@ std::string Hex(unsigned long long value) {
 std::string TextOf(HWND window) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutA(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) return {};
-  std::string text(length + 1, '\0');
+  // Room to spare: the text may grow between the two messages, and a buffer sized for the old
+  // one would cut the new one short.
+  std::string text(length + 4096, '\0');
   DWORD_PTR copied = 0;
   SendMessageTimeoutA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
                       2000, &copied);
@@ -306,6 +318,7 @@ int Watch(const char* cls, int id, DWORD timeout_ms) {
     HWND control = GetDlgItem(window, id);
     if (control != nullptr) {
       const std::string text = TextOf(control);
+      if (!IsWindow(control)) break;  // the window went while we asked: that answer is not a text
       if (first || text != last) {
         Print("text", text);
         std::fflush(stdout);
@@ -432,6 +445,26 @@ int PrintResources(const char* file, const char* icon_name) {
   return 0;
 }
 
+// The state a window ends with lasts only until it is destroyed, maybe a moment: keep taking
+// snapshots and keep the last one that was complete before the window went.
+int Final(const char* cls, DWORD timeout_ms) {
+  HWND window = WaitVisible(cls, timeout_ms);
+  if (window == nullptr) return 1;
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  std::string last;
+  while (GetTickCount64() < deadline) {
+    std::string snapshot;
+    g_capture = &snapshot;
+    PrintWindow(window);
+    g_capture = nullptr;
+    if (!IsWindow(window) || !IsWindowVisible(window)) break;
+    last = std::move(snapshot);
+    Sleep(5);
+  }
+  std::fputs(last.c_str(), stdout);
+  return last.empty() ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -442,6 +475,8 @@ int main(int argc, char** argv) {
     HWND window = WaitVisible(argv[2], std::strtoul(argv[3], nullptr, 10));
     if (window) Print("hwnd", Hex(reinterpret_cast<ULONG_PTR>(window)));
     status = window ? 0 : 1;
+  } else if (command == "final" && argc == 4) {
+    status = Final(argv[2], std::strtoul(argv[3], nullptr, 10));
   } else if (command == "state" && argc == 3) {
     HWND window = FindVisible(argv[2]);
     if (window) PrintWindow(window);

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -116,7 +117,7 @@ class WineSetup : public ::testing::Environment {
     ASSERT_NE(std::getenv("DISPLAY"), nullptr) << "the end-to-end tests need an X display: run them under xvfb-run";
     fs::create_directories(WorkRoot());
     const fs::path lock_path = PrefixDir().string() + ".lock";
-    const int lock = ::open(lock_path.c_str(), O_CREAT | O_RDWR, 0644);
+    const int lock = ::open(lock_path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
     ASSERT_GE(lock, 0);
     ::flock(lock, LOCK_EX);
     if (!fs::exists(PrefixDir() / "system.reg")) {
@@ -228,7 +229,7 @@ WineProcess::WineProcess(const fs::path& exe, const std::vector<std::string>& ar
   std::vector<std::string> argv = {kWineLoader, exe.string()};
   argv.insert(argv.end(), args.begin(), args.end());
   int pipe_fds[2] = {-1, -1};
-  if (capture_output && pipe(pipe_fds) != 0) return;
+  if (capture_output && pipe2(pipe_fds, O_CLOEXEC) != 0) return;
   pid_ = Spawn(argv, cwd.empty() ? exe.parent_path() : cwd, pipe_fds[1], -1, extra_env);
   if (capture_output) {
     ::close(pipe_fds[1]);
@@ -311,11 +312,9 @@ RunResult RunWine(const fs::path& exe, const std::vector<std::string>& args, std
   return result;
 }
 
-ProbeState Probe(const std::vector<std::string>& args, int* exit_code) {
-  const RunResult run = RunWine(Win64BinDir() / "uiprobe.exe", args, 60s);
-  if (exit_code) *exit_code = run.exit_code.value_or(-1);
+static ProbeState ParseProbeOutput(const std::string& output) {
   ProbeState state;
-  std::istringstream lines(run.output);
+  std::istringstream lines(output);
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -324,6 +323,20 @@ ProbeState Probe(const std::vector<std::string>& args, int* exit_code) {
     state[line.substr(0, tab)] = UnescapeProbeValue(std::string_view(line).substr(tab + 1));
   }
   return state;
+}
+
+ProbeState Probe(const std::vector<std::string>& args, int* exit_code) {
+  const RunResult run = RunWine(Win64BinDir() / "uiprobe.exe", args, 60s);
+  if (exit_code) *exit_code = run.exit_code.value_or(-1);
+  return ParseProbeOutput(run.output);
+}
+
+FinalStateWatcher::FinalStateWatcher(const std::string& window_class, std::chrono::milliseconds timeout)
+    : probe_(Win64BinDir() / "uiprobe.exe", {"final", window_class, std::to_string(timeout.count())}, {}, true) {}
+
+ProbeState FinalStateWatcher::State(std::chrono::milliseconds timeout) {
+  probe_.Wait(timeout);
+  return ParseProbeOutput(probe_.Output());
 }
 
 bool WaitForWindow(const std::string& window_class, std::chrono::milliseconds timeout) {
@@ -361,6 +374,19 @@ TextWatcher::TextWatcher(const std::string& window_class, int control_id, std::c
 
 std::vector<std::string> TextWatcher::Texts(std::chrono::milliseconds timeout) {
   probe_.Wait(timeout);
+  return TextsSoFar();
+}
+
+bool TextWatcher::WaitForText(const std::string& text, std::chrono::milliseconds timeout) {
+  return WaitUntil(
+      [&] {
+        const auto texts = TextsSoFar();
+        return std::find(texts.begin(), texts.end(), text) != texts.end();
+      },
+      timeout);
+}
+
+std::vector<std::string> TextWatcher::TextsSoFar() {
   std::vector<std::string> texts;
   std::istringstream lines(probe_.Output());
   std::string line;

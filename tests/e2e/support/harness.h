@@ -100,6 +100,17 @@ ProbeState WindowState(const std::string& window_class);
 ProbeState AnswerMessageBox(std::chrono::milliseconds timeout, bool press = true);
 bool CloseWindow(const std::string& window_class);
 
+// Follows a window from its appearance to its end and gives the last state it showed; start it
+// before the program.
+class FinalStateWatcher {
+ public:
+  explicit FinalStateWatcher(const std::string& window_class, std::chrono::milliseconds timeout = 120s);
+  ProbeState State(std::chrono::milliseconds timeout = 120s);
+
+ private:
+  WineProcess probe_;
+};
+
 // Watches the text of one control from the moment the window appears until it goes, so that
 // texts shown for a few milliseconds are seen too. Start it before the program.
 class TextWatcher {
@@ -107,8 +118,12 @@ class TextWatcher {
   TextWatcher(const std::string& window_class, int control_id, std::chrono::milliseconds timeout = 60s);
   // Every distinct text in the order shown; waits for the window to go first.
   std::vector<std::string> Texts(std::chrono::milliseconds timeout = 60s);
+  // Whether `text` has been shown by now, waiting for it up to the timeout.
+  bool WaitForText(const std::string& text, std::chrono::milliseconds timeout = 60s);
 
  private:
+  std::vector<std::string> TextsSoFar();
+
   WineProcess probe_;
 };
 bool PressKey(const std::string& window_class, int virtual_key);

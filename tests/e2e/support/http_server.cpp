@@ -1,6 +1,7 @@
 #include "tests/e2e/support/http_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -114,8 +115,10 @@ std::string HttpResponse(int status, std::string_view body, std::string_view ext
 }
 
 HttpServer::HttpServer(int port) {
-  if (pipe(wake_pipe_) != 0) return;
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  // Close-on-exec everywhere: a Wine process started by the test would otherwise inherit the
+  // listening socket, and Wine's long-lived helpers would keep the port taken after the test.
+  if (pipe2(wake_pipe_, O_CLOEXEC) != 0) return;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
@@ -210,7 +213,7 @@ void HttpServer::AcceptLoop() {
     pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_pipe_[0], POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0) continue;
     if (fds[1].revents != 0) return;
-    const int fd = ::accept(listen_fd_, nullptr, nullptr);
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const int yes = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);

@@ -79,6 +79,9 @@ class HttpServer {
   // Requests to the target wait at the returned gate, then get `body` with `status`.
   std::shared_ptr<Gate> HoldBytes(const std::string& target, std::string body, int status = 200);
 
+  // A gate for a handler of the test's own; opened when the server stops.
+  std::shared_ptr<Gate> NewGate();
+
   std::vector<HttpRequest> Requests() const;
   std::vector<HttpRequest> RequestsFor(const std::string& target) const;
   bool WaitForRequest(const std::string& target, std::chrono::milliseconds timeout) const;
@@ -86,7 +89,6 @@ class HttpServer {
  private:
   void AcceptLoop();
   void Serve(int fd);
-  std::shared_ptr<Gate> NewGate();
 
   int listen_fd_ = -1;
   int wake_pipe_[2] = {-1, -1};
