@@ -1,6 +1,7 @@
 #include "tests/e2e/support/http_server.h"
 
 #include <arpa/inet.h>
+#include <iconv.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,6 +10,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <cstring>
 #include <strings.h>
 
@@ -162,6 +166,66 @@ void HttpServer::Route(const std::string& target, HttpHandler handler) {
 void HttpServer::SetFallback(HttpHandler handler) {
   std::lock_guard<std::mutex> lock(mutex_);
   fallback_ = std::move(handler);
+}
+
+namespace {
+
+std::string Utf8FromGbk(const std::string& gbk) {
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+  std::string out(gbk.size() * 4 + 4, '\0');
+  char* in = const_cast<char*>(gbk.data());
+  size_t in_left = gbk.size();
+  char* out_ptr = out.data();
+  size_t out_left = out.size();
+  const bool ok = iconv(cd, &in, &in_left, &out_ptr, &out_left) != static_cast<size_t>(-1);
+  iconv_close(cd);
+  if (!ok) return {};
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+// The file a request names below `root`, or empty when it names none or tries to leave it.
+std::filesystem::path ResolveBelow(const std::filesystem::path& root, const std::string& relative_gbk) {
+  const std::string relative = Utf8FromGbk(relative_gbk);
+  if (relative.empty() && !relative_gbk.empty()) return {};
+  std::filesystem::path path = root;
+  size_t start = 0;
+  while (start <= relative.size()) {
+    const size_t end = std::min(relative.find('/', start), relative.size());
+    const std::string part = relative.substr(start, end - start);
+    if (part == "..") return {};
+    if (!part.empty() && part != ".") path /= part;
+    start = end + 1;
+  }
+  return std::filesystem::is_regular_file(path) ? path : std::filesystem::path{};
+}
+
+}  // namespace
+
+std::string Utf8Target(const std::string& target) {
+  const std::string utf8 = Utf8FromGbk(target);
+  return utf8.empty() ? target : utf8;
+}
+
+void HttpServer::ServeFolder(const std::string& prefix, const std::string& root,
+                             std::function<void(const HttpRequest&, int, std::size_t)> on_request,
+                             std::chrono::milliseconds delay) {
+  SetFallback([=](const HttpRequest& request, HttpConnection& connection) {
+    if (delay.count() > 0) std::this_thread::sleep_for(delay);
+    std::filesystem::path file;
+    if (request.target.rfind(prefix, 0) == 0) file = ResolveBelow(root, request.target.substr(prefix.size()));
+    if (file.empty()) {
+      if (on_request) on_request(request, 404, 0);
+      connection.Write(HttpResponse(404, "<html><body>404 Not Found</body></html>"));
+      return;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream body;
+    body << in.rdbuf();
+    if (on_request) on_request(request, 200, body.str().size());
+    connection.Write(HttpResponse(200, body.str()));
+  });
 }
 
 void HttpServer::ServeBytes(const std::string& target, std::string body, int status, std::string extra_headers) {

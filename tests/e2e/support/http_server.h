@@ -63,6 +63,9 @@ using HttpHandler = std::function<void(const HttpRequest&, HttpConnection&)>;
 // (each ending in CR LF), then the body.
 std::string HttpResponse(int status, std::string_view body, std::string_view extra_headers = {});
 
+// A request target in UTF-8 for logs: the programs send GBK bytes raw.
+std::string Utf8Target(const std::string& target);
+
 class HttpServer {
  public:
   explicit HttpServer(int port);
@@ -75,6 +78,13 @@ class HttpServer {
   // Exact match on the target as sent; anything unrouted goes to the fallback, by default 404.
   void Route(const std::string& target, HttpHandler handler);
   void SetFallback(HttpHandler handler);
+  // Answers unrouted requests below `prefix` with the files below `root`. Request paths arrive
+  // in the programs' code page (GBK) and WinINet turns "\" into "/"; the files have the names
+  // Linux shows for them (UTF-8). Empty path parts are skipped, ".." is never followed.
+  // `on_request` (optional) hears of every answer: target, status, body size.
+  void ServeFolder(const std::string& prefix, const std::string& root,
+                   std::function<void(const HttpRequest&, int status, std::size_t size)> on_request = {},
+                   std::chrono::milliseconds delay = {});
   void ServeBytes(const std::string& target, std::string body, int status = 200, std::string extra_headers = {});
   // Requests to the target wait at the returned gate, then get `body` with `status`.
   std::shared_ptr<Gate> HoldBytes(const std::string& target, std::string body, int status = 200);
