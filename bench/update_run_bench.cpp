@@ -1,10 +1,11 @@
 // Whole update runs of the win64 updater.exe under Wine, timed beside a reference of the same shape
 // without the progress display (bench/update_run_reference.cpp: the same window shown, a worker
 // running a bare WinINet loop) and the same loop in a console program, all against one loopback
-// server in one run, several rounds interleaved. Prints the medians and their ratios beside the
-// goals:
+// server in one run, several rounds interleaved. Prints the medians of wall and processor times,
+// and the medians of the ratios within each round beside the goals:
 //   - one 200 MB file: updater / reference within 1.10 (the ratio to the console loop for scale);
-//   - 1,000 files of 4 KB: updater / reference (a new session per file) within 1.25;
+//   - 1,000 files of 4 KB, in the run directory and in a folder below it: updater / reference (a
+//     new session per file) within 1.25;
 //   - the window's answer to a probe's SendMessageTimeout(WM_NULL) during the 200 MB download,
 //     99th percentile within 50 ms;
 //   - the updater's peak memory for 200 MB within 4 MB of that for 2 MB.
@@ -21,6 +22,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -171,6 +173,8 @@ class Process {
 
   pid_t pid() const { return pid_; }
   int pidfd() const { return pidfd_; }
+  // Processor time of all its threads, once it has ended; Wine's server works apart from it.
+  double cpu_ms() const { return cpu_ms_; }
 
   // The exit code once the program has ended within the timeout.
   std::optional<int> Wait(Clock::duration timeout) {
@@ -185,12 +189,17 @@ class Process {
  private:
   void Reap() {
     int status = 0;
-    if (::waitpid(pid_, &status, 0) == pid_) exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    rusage usage{};
+    if (::wait4(pid_, &status, 0, &usage) != pid_) return;
+    exit_code_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    cpu_ms_ = Ms(std::chrono::seconds(usage.ru_utime.tv_sec) + std::chrono::microseconds(usage.ru_utime.tv_usec) +
+                 std::chrono::seconds(usage.ru_stime.tv_sec) + std::chrono::microseconds(usage.ru_stime.tv_usec));
   }
 
   pid_t pid_;
   int pidfd_;
   std::optional<int> exit_code_;
+  double cpu_ms_ = 0;
 };
 
 // The peak resident set of a running process, from the kernel's high-water mark.
@@ -350,6 +359,7 @@ enum class Side { kUpdater, kReference, kConsole };
 
 struct Outcome {
   double ms = 0;              // start to the end event
+  double cpu_ms = 0;          // processor time of the whole program
   double download_ms = 0;     // first file requested to the end event
   double before_ms = 0;       // start to the first file requested
   double files_ms = 0;        // first file requested to the last
@@ -437,6 +447,7 @@ class Bench {
     const std::optional<int> code = program.Wait(kExitTimeout);
     if (!code) Fail(scenario.label + ": " + argv[1] + " did not end");
     if (*code != 0) Fail(scenario.label + ": " + argv[1] + " ended with code " + std::to_string(*code));
+    outcome.cpu_ms = program.cpu_ms();
     if (probe) {
       if (!probe->Wait(kExitTimeout)) Fail("the UI probe did not end");
       std::string out;
@@ -480,12 +491,16 @@ Scenario OneFile(const std::string& label, std::size_t size) {
   return {label, {{"big.bin", "", RandomBytes(size, size)}}};
 }
 
-Scenario ManyFiles(int count, std::size_t size) {
-  Scenario scenario{std::to_string(count) + " files of " + std::to_string(size / 1024) + " KB", {}};
+// Small files in the run directory, or in one folder below it: an entry with a folder also has the
+// update check create that folder, which probes every folder along the path, entry by entry.
+Scenario ManyFiles(int count, std::size_t size, const std::string& folder) {
+  Scenario scenario{std::to_string(count) + " x " + std::to_string(size / 1024) + " KB" +
+                        (folder.empty() ? "" : " in " + folder),
+                    {}};
   for (int i = 0; i < count; ++i) {
     char name[32];
     std::snprintf(name, sizeof name, "f%04d.dat", i);
-    scenario.files.push_back({name, "\\data\\", RandomBytes(size, static_cast<std::uint64_t>(i) + 7)});
+    scenario.files.push_back({name, folder, RandomBytes(size, static_cast<std::uint64_t>(i) + 7)});
   }
   return scenario;
 }
@@ -501,6 +516,39 @@ void Interleave(int rounds, std::vector<Step> steps) {
 }
 
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
+
+// One scenario's runs, side by side: element i of each comes from round i.
+struct Sides {
+  std::vector<Outcome> updater, reference, console;
+};
+
+std::vector<double> Figures(const std::vector<Outcome>& runs, double Outcome::*figure) {
+  std::vector<double> values;
+  for (const Outcome& o : runs) values.push_back(o.*figure);
+  return values;
+}
+
+// The median of the ratios within each round: on a shared machine the pace drifts between rounds,
+// and the programs of one round ran under the same conditions.
+double PairedRatio(const std::vector<Outcome>& a, const std::vector<Outcome>& b, double Outcome::*figure) {
+  std::vector<double> ratios;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) ratios.push_back(a[i].*figure / b[i].*figure);
+  return Median(ratios);
+}
+
+// Returns the updater-to-reference ratio of wall times.
+double PrintScenario(const std::string& label, const Sides& sides, double goal) {
+  const double ratio = PairedRatio(sides.updater, sides.reference, &Outcome::ms);
+  for (const auto& [name, figure] : {std::pair{"wall ms", &Outcome::ms}, std::pair{"cpu ms", &Outcome::cpu_ms}}) {
+    std::printf("%-22s %-8s %9.0f %10.0f %9.0f %8.3f %12.3f", figure == &Outcome::ms ? label.c_str() : "", name,
+                Median(Figures(sides.updater, figure)), Median(Figures(sides.reference, figure)),
+                Median(Figures(sides.console, figure)), PairedRatio(sides.updater, sides.reference, figure),
+                PairedRatio(sides.updater, sides.console, figure));
+    if (figure == &Outcome::ms) std::printf("  upd/ref <= %.2f: %s", goal, Verdict(ratio <= goal));
+    std::printf("\n");
+  }
+  return ratio;
+}
 
 }  // namespace
 
@@ -522,80 +570,64 @@ int main(int argc, char** argv) {
   fs::create_directories(work);
   Bench bench(bin, work);
 
-  std::printf("Whole update runs under Wine, medians of %d interleaved rounds (ms from start to the list\n"
-              "stored, or to the reference's done file; the finishing timer's second left out)\n\n",
+  std::printf("Whole update runs under Wine, %d interleaved rounds. Wall: from the start to the list stored (the\n"
+              "finishing timer's second left out), or to the reference's done file; cpu: the program's processor\n"
+              "time. Medians; the ratios are medians of the ratios within each round.\n\n",
               rounds);
-  std::printf("%-20s %10s %10s %10s %10s %12s  %s\n", "", "updater", "reference", "console", "upd/ref", "upd/console",
-              "goal");
+  std::printf("%-22s %-8s %9s %10s %9s %8s %12s  %s\n", "", "", "updater", "reference", "console", "upd/ref",
+              "upd/console", "goal");
   std::fflush(stdout);
 
-  if (run_many) {
-    const Scenario many = ManyFiles(1000, 4096);
-    std::vector<double> updater, reference, console;
-    // Where the time goes: start to the first file asked for, first to last file, last file to the end.
-    std::vector<double> phases[2][3];
-    const auto note_phases = [&phases](int side, const Outcome& o) {
-      phases[side][0].push_back(o.before_ms);
-      phases[side][1].push_back(o.files_ms);
-      phases[side][2].push_back(o.ms - o.before_ms - o.files_ms);
-    };
+  for (const std::string folder : {"", "\\data\\"}) {
+    if (!run_many) break;
+    const Scenario many = ManyFiles(1000, 4096, folder);
+    Sides sides;
     std::fprintf(stderr, "%s, %d rounds ", many.label.c_str(), rounds);
     Interleave<std::function<void()>>(rounds, {
-        [&] {
-          const Outcome o = bench.Run(many, Side::kUpdater);
-          updater.push_back(o.ms);
-          note_phases(0, o);
-        },
-        [&] {
-          const Outcome o = bench.Run(many, Side::kReference);
-          reference.push_back(o.ms);
-          note_phases(1, o);
-        },
-        [&] { console.push_back(bench.Run(many, Side::kConsole).ms); },
+        [&] { sides.updater.push_back(bench.Run(many, Side::kUpdater)); },
+        [&] { sides.reference.push_back(bench.Run(many, Side::kReference)); },
+        [&] { sides.console.push_back(bench.Run(many, Side::kConsole)); },
     });
     std::fprintf(stderr, "\n");
-    const double ratio = Median(updater) / Median(reference);
-    std::printf("%-20s %10.0f %10.0f %10.0f %10.3f %12.3f  upd/ref <= %.2f: %s\n", many.label.c_str(),
-                Median(updater), Median(reference), Median(console), ratio, Median(updater) / Median(console),
-                kManyGoal, Verdict(ratio <= kManyGoal));
-    std::printf("  start to first file / first to last file / last file to the end: updater %.0f / %.0f / %.0f ms,\n"
-                "  reference %.0f / %.0f / %.0f ms\n",
-                Median(phases[0][0]), Median(phases[0][1]), Median(phases[0][2]), Median(phases[1][0]),
-                Median(phases[1][1]), Median(phases[1][2]));
+    PrintScenario(many.label, sides, kManyGoal);
+    // Where the time goes: start to the first file asked for, first to last file, last file to the end.
+    const auto phases = [](const std::vector<Outcome>& runs) {
+      std::vector<double> rest;
+      for (const Outcome& o : runs) rest.push_back(o.ms - o.before_ms - o.files_ms);
+      std::printf("%.0f / %.0f / %.0f", Median(Figures(runs, &Outcome::before_ms)),
+                  Median(Figures(runs, &Outcome::files_ms)), Median(rest));
+    };
+    std::printf("  ms to the first file / to the last file / to the end: updater ");
+    phases(sides.updater);
+    std::printf(", reference ");
+    phases(sides.reference);
+    std::printf("\n");
     std::fflush(stdout);
   }
 
   if (!run_big) return 0;
   const Scenario big = OneFile("200 MB file", 200u << 20);
   const Scenario small = OneFile("2 MB file", 2u << 20);
-  std::vector<double> updater, reference, console, download, big_rss, small_rss;
-  std::string rss_process;
+  Sides sides;
+  std::vector<Outcome> small_runs;
   std::fprintf(stderr, "%s, %d rounds ", big.label.c_str(), rounds);
   Interleave<std::function<void()>>(rounds, {
-      [&] {
-        const Outcome o = bench.Run(big, Side::kUpdater);
-        updater.push_back(o.ms);
-        download.push_back(o.download_ms);
-        big_rss.push_back(static_cast<double>(o.peak_rss_kb));
-        rss_process = o.process_name;
-      },
-      [&] { reference.push_back(bench.Run(big, Side::kReference).ms); },
-      [&] { console.push_back(bench.Run(big, Side::kConsole).ms); },
-      [&] { small_rss.push_back(static_cast<double>(bench.Run(small, Side::kUpdater).peak_rss_kb)); },
+      [&] { sides.updater.push_back(bench.Run(big, Side::kUpdater)); },
+      [&] { sides.reference.push_back(bench.Run(big, Side::kReference)); },
+      [&] { sides.console.push_back(bench.Run(big, Side::kConsole)); },
+      [&] { small_runs.push_back(bench.Run(small, Side::kUpdater)); },
   });
   std::fprintf(stderr, "\n");
-  const double ratio = Median(updater) / Median(reference);
-  std::printf("%-20s %10.0f %10.0f %10.0f %10.3f %12.3f  upd/ref <= %.2f: %s\n", big.label.c_str(), Median(updater),
-              Median(reference), Median(console), ratio, Median(updater) / Median(console), kBigGoal,
-              Verdict(ratio <= kBigGoal));
-  std::printf("  reference / console = %.3f; the updater's download phase, first request to list stored: %.0f ms\n\n",
-              Median(reference) / Median(console), Median(download));
+  PrintScenario(big.label, sides, kBigGoal);
+  const double download_ms = Median(Figures(sides.updater, &Outcome::download_ms));
+  std::printf("  reference / console %.3f; the updater's download phase, first request to list stored: %.0f ms\n\n",
+              PairedRatio(sides.reference, sides.console, &Outcome::ms), download_ms);
   std::fflush(stdout);
 
   // The probe starts when the file is asked for and needs a moment under Wine before its first
   // ping; its pings are sized to end before the download does, so none is answered by an idle
   // window waiting for its finishing timer.
-  const int pings = std::max(20, static_cast<int>(Median(download) * 0.6 / (kProbeGapMs + 0.5)));
+  const int pings = std::max(20, static_cast<int>(download_ms * 0.6 / (kProbeGapMs + 0.5)));
   std::vector<double> p50, p99, pmax;
   int pings_answered = 0;
   int outlasted = 0;
@@ -618,9 +650,12 @@ int main(int argc, char** argv) {
               Median(p50), ping_p99, Median(pmax), kPingGoalUs, Verdict(ping_p99 <= kPingGoalUs));
   std::printf("  runs whose probe still pinged after the list was stored: %d of %d\n\n", outlasted, kProbeRuns);
 
+  std::vector<double> big_rss, small_rss;
+  for (const Outcome& o : sides.updater) big_rss.push_back(static_cast<double>(o.peak_rss_kb));
+  for (const Outcome& o : small_runs) small_rss.push_back(static_cast<double>(o.peak_rss_kb));
   const double growth = Median(big_rss) - Median(small_rss);
   std::printf("Peak resident memory of the updater's process (%s), VmHWM when the list is stored:\n",
-              rss_process.c_str());
+              sides.updater.front().process_name.c_str());
   std::printf("  200 MB file %.0f KB, 2 MB file %.0f KB, difference %.0f KB   <= %ld KB: %s\n", Median(big_rss),
               Median(small_rss), growth, kMemoryGoalKb, Verdict(growth <= kMemoryGoalKb));
   return 0;
