@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <atomic>
 #include <string>
 
 #include "core/names.h"
@@ -38,7 +39,8 @@ constexpr DWORD kProgressRedrawMs = 50;
 // Wakes the window for the queue's next turn; apart from the finishing timer.
 constexpr UINT_PTR kDrainTimerId = kFinishTimerId + 1;
 
-HWND g_window = nullptr;
+// Read by the worker's wake-up, written by the window's thread.
+std::atomic<HWND> g_window{nullptr};
 DWORD g_progress_drawn_at = 0;
 bool g_progress_drawn = false;
 bool g_drain_timer_armed = false;
@@ -290,7 +292,7 @@ RunState& State() {
 
 ui::CommandQueue& Commands() {
   static ui::CommandQueue queue([] {
-    if (g_window != nullptr) PostMessageA(g_window, kMsgDrainCommands, 0, 0);
+    if (HWND window = g_window.load()) PostMessageA(window, kMsgDrainCommands, 0, 0);
   });
   return queue;
 }
