@@ -12,6 +12,21 @@
 
 namespace disk {
 
+// Bytes that cannot be shown as text on this console, shown as "\\xNN"; ASCII stays as it is.
+inline std::string EscapedBytes(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      shown += c;
+    } else {
+      shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xF];
+    }
+  }
+  return shown;
+}
+
 // The native path separator.
 extern const char kSeparator;
 

@@ -222,24 +222,6 @@ std::optional<std::string> NativeOf(std::string_view list_text) {
   return Convert(kNativeCharset, kListCharset, list_text);
 }
 
-namespace {
-
-std::string EscapedBytes(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      shown += c;
-    } else {
-      shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xF];
-    }
-  }
-  return shown;
-}
-
-}  // namespace
-
 std::string ShowNative(std::string_view native) {
   return Convert(kNativeCharset, kNativeCharset, native) ? std::string(native) : EscapedBytes(native);
 }

@@ -240,24 +240,6 @@ std::optional<std::string> ListTextOf(std::string_view native) { return Convert(
 
 std::optional<std::string> NativeOf(std::string_view list_text) { return Convert(CP_ACP, kListCodePage, list_text); }
 
-namespace {
-
-std::string EscapedBytes(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      shown += c;
-    } else {
-      shown += std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0xF];
-    }
-  }
-  return shown;
-}
-
-}  // namespace
-
 std::string ForConsole(std::string_view list_text) {
   const UINT console = GetConsoleOutputCP();
   if (auto converted = Convert(console != 0 ? console : CP_ACP, kListCodePage, list_text)) return *converted;
